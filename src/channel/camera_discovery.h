@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "channel/control_channel.h"
 #include "platform/device_enumeration.h"
@@ -26,6 +29,9 @@ struct CameraBinding {
   std::unique_ptr<ControlChannel> channel;
   Ref<IBaseFilter> filter;
   Ref<IVendorTunnel> tunnel;
+  // The channel's property control. Kept as a reference of its own rather
+  // than trusting the filter to keep a borrowed interface alive.
+  Ref<IKsControl> control;
 };
 
 // Walks the devices in the system's order and keeps the first whose chip
@@ -34,6 +40,21 @@ struct CameraBinding {
 // observer, when given, is attached to a newly created channel.
 std::int32_t DiscoverCamera(DeviceEnvironment& devices, std::uint8_t familyFilter,
                             CameraBinding& binding, RequestObserver* observer);
+
+// What one video capture device offers, for listings.
+struct DeviceSummary {
+  std::string name;
+  bool bindFailed = false;
+  bool extensionUnit = false;
+  bool propertySetB = false;
+  bool tunnel = false;
+  std::uint8_t chipId = 0xFF;  // read through the binding that wins
+  std::optional<ChipFamily> family;
+};
+
+// Every video capture device in the system's order, probed as the search
+// probes them (a device that fails to bind is listed and skipped).
+std::vector<DeviceSummary> ListDevices(DeviceEnvironment& devices, RequestObserver* observer);
 
 // The chip ID read through the channel in its current mode; 0xFF when the
 // read fails.

@@ -74,6 +74,8 @@ class FlashEngine {
   std::unique_ptr<ControlChannel> channel;
   Ref<IBaseFilter> filter;
   Ref<IVendorTunnel> tunnel;
+  // Keeps the channel's property control alive for as long as it is used.
+  Ref<IKsControl> control;
   FlashKind flashKind = 0;
   // Written to REG_SPI_CS to assert chip select; 2 minus it releases.
   std::uint8_t chipSelectLevel = 0;
