@@ -80,7 +80,7 @@ HRESULT ControlChannel::GetSelector(std::uint32_t selector, std::uint32_t length
     case ChannelMode::ExtensionUnit: {
       std::uint32_t scratch = 0;
       status = KsRequest(selector, kFlagsGet, data, length, &scratch);
-      delivered = status != E_POINTER;
+      delivered = Succeeded(status);
       break;
     }
     case ChannelMode::Tunnel: {
