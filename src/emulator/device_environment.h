@@ -9,41 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "emulator/bindings.h"
+#include "emulator/com_object.h"
 #include "emulator/extension_unit_device.h"
+#include "emulator/fault_injection.h"
 #include "platform/device_enumeration.h"
 
 namespace torvane::emulator {
 
-// Counts the references held to emulated objects, so that tests can see
-// that everything obtained was released.
-class RefLedger {
- public:
-  void Add() { ++live_; }
-  void Remove() { --live_; }
-  std::int64_t live() const { return live_; }
-
- private:
-  std::int64_t live_ = 0;
-};
-
-// Fails requests on the way to a device, whatever the binding: the Nth
-// request (counted from 1, one per control-channel request), or every
-// request from the Nth on (an unplugged camera). 0 disables a rule.
-struct FaultPlan {
-  std::uint32_t failAt = 0;
-  std::uint32_t unplugFrom = 0;
-  std::uint32_t requestsSeen = 0;
-  // Whether the next request fails; counts it.
-  bool NextFails();
-};
-
-enum class BindingKind {
-  ExtensionUnit,      // topology + property control, property set A
-  ExtensionUnitSetB,  // the same, answering on property set B
-  Tunnel,             // the driver tunnel only
-  Both,               // topology + property control and the tunnel
-  None,               // a capture filter with neither
-};
+// RefLedger and ComObject: emulator/com_object.h. FaultPlan and the faulting
+// wrappers: emulator/fault_injection.h. BindingKind and the capture filter:
+// emulator/bindings.h.
 
 struct EmulatedDevice {
   std::string name;
@@ -52,23 +28,35 @@ struct EmulatedDevice {
   std::shared_ptr<ExtensionUnitDevice> device;
   BindingKind binding = BindingKind::ExtensionUnit;
   bool bindFails = false;
-  // Shared by every binding of the device; may be null.
+  // Shared by every binding of the device; may be null. When set, the
+  // device's moniker and filter come wrapped (emulator/fault_injection.h).
   std::shared_ptr<FaultPlan> faults;
+  // Topology of the capture filter: node count and the index of the
+  // extension unit's node.
+  std::uint32_t nodeCount = 5;
+  std::uint32_t extensionUnitNode = 3;
 };
 
+// The devices as the system would list them. Everything handed out holds
+// the device list and the ledger, so it stays usable after the environment
+// is gone.
 class EmulatedDeviceEnvironment final : public DeviceEnvironment {
  public:
   explicit EmulatedDeviceEnvironment(std::vector<EmulatedDevice> devices);
   ~EmulatedDeviceEnvironment() override;
 
+  // Nothing to initialise; S_OK.
   HRESULT CoInitialize() override;
   HRESULT CreateSystemDeviceEnum(Ref<ICreateDevEnum>* out) override;
 
+  // References held to every object this environment handed out.
   const RefLedger& ledger() const { return *ledger_; }
-  const std::vector<EmulatedDevice>& devices() const { return devices_; }
+  // The same ledger, for checks after the environment is gone.
+  std::shared_ptr<const RefLedger> sharedLedger() const { return ledger_; }
+  const std::vector<EmulatedDevice>& devices() const { return *devices_; }
 
  private:
-  std::vector<EmulatedDevice> devices_;
+  std::shared_ptr<const std::vector<EmulatedDevice>> devices_;
   std::shared_ptr<RefLedger> ledger_;
 };
 

@@ -1,0 +1,126 @@
+#include "emulator/device_environment.h"
+
+#include <utility>
+
+namespace torvane::emulator {
+
+namespace {
+
+using DeviceList = std::shared_ptr<const std::vector<EmulatedDevice>>;
+
+class DeviceMoniker final : public ComObject<DeviceMoniker, IMoniker> {
+ public:
+  DeviceMoniker(DeviceList devices, std::size_t index, std::shared_ptr<RefLedger> ledger)
+      : ComObject(std::move(ledger)), devices_(std::move(devices)), index_(index) {}
+
+  HRESULT QueryInterface(const Guid& iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown) return Hand<IMoniker>(out);
+    return NoInterface(out);
+  }
+
+  HRESULT BindToObject(const Guid& iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    const EmulatedDevice& device = (*devices_)[index_];
+    if (device.bindFails) return E_FAIL;
+    CaptureFilterConfig config;
+    config.unit = device.device;
+    config.binding = device.binding;
+    config.nodeCount = device.nodeCount;
+    config.extensionUnitNode = device.extensionUnitNode;
+    const Ref<IBaseFilter> filter = CreateCaptureFilter(std::move(config), ledger());
+    return filter->QueryInterface(iid, out);
+  }
+
+  std::string FriendlyName() override { return (*devices_)[index_].name; }
+
+ private:
+  friend class ComObject<DeviceMoniker, IMoniker>;
+  ~DeviceMoniker() = default;
+
+  DeviceList devices_;
+  std::size_t index_;
+};
+
+class ClassEnumerator final : public ComObject<ClassEnumerator, IEnumMoniker> {
+ public:
+  ClassEnumerator(DeviceList devices, std::shared_ptr<RefLedger> ledger)
+      : ComObject(std::move(ledger)), devices_(std::move(devices)) {}
+
+  HRESULT QueryInterface(const Guid& iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown) return Hand<IEnumMoniker>(out);
+    return NoInterface(out);
+  }
+
+  HRESULT Reset() override {
+    next_ = 0;
+    return S_OK;
+  }
+
+  HRESULT Next(Ref<IMoniker>* out) override {
+    if (!out) return E_POINTER;
+    out->Reset();
+    if (next_ >= devices_->size()) return S_FALSE;
+    const std::size_t index = next_++;
+    auto moniker = Ref<IMoniker>::Adopt(new DeviceMoniker(devices_, index, ledger()));
+    const auto& faults = (*devices_)[index].faults;
+    *out = faults ? FaultingMoniker::Create(std::move(moniker), faults, ledger()) : std::move(moniker);
+    return S_OK;
+  }
+
+ private:
+  friend class ComObject<ClassEnumerator, IEnumMoniker>;
+  ~ClassEnumerator() = default;
+
+  DeviceList devices_;
+  std::size_t next_ = 0;
+};
+
+class SystemDeviceEnum final : public ComObject<SystemDeviceEnum, ICreateDevEnum> {
+ public:
+  SystemDeviceEnum(DeviceList devices, std::shared_ptr<RefLedger> ledger)
+      : ComObject(std::move(ledger)), devices_(std::move(devices)) {}
+
+  HRESULT QueryInterface(const Guid& iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_ICreateDevEnum) return Hand<ICreateDevEnum>(out);
+    return NoInterface(out);
+  }
+
+  HRESULT CreateClassEnumerator(const Guid& category, Ref<IEnumMoniker>* out,
+                                std::uint32_t /*flags*/) override {
+    if (!out) return E_POINTER;
+    out->Reset();
+    // The system answers an empty or unknown category with S_FALSE and no
+    // enumerator.
+    if (!(category == CLSID_VideoInputDeviceCategory) || devices_->empty()) return S_FALSE;
+    *out = Ref<IEnumMoniker>::Adopt(new ClassEnumerator(devices_, ledger()));
+    return S_OK;
+  }
+
+ private:
+  friend class ComObject<SystemDeviceEnum, ICreateDevEnum>;
+  ~SystemDeviceEnum() = default;
+
+  DeviceList devices_;
+};
+
+}  // namespace
+
+EmulatedDeviceEnvironment::EmulatedDeviceEnvironment(std::vector<EmulatedDevice> devices)
+    : devices_(std::make_shared<const std::vector<EmulatedDevice>>(std::move(devices))),
+      ledger_(std::make_shared<RefLedger>()) {}
+
+EmulatedDeviceEnvironment::~EmulatedDeviceEnvironment() = default;
+
+HRESULT EmulatedDeviceEnvironment::CoInitialize() { return S_OK; }
+
+HRESULT EmulatedDeviceEnvironment::CreateSystemDeviceEnum(Ref<ICreateDevEnum>* out) {
+  if (!out) return E_POINTER;
+  *out = Ref<ICreateDevEnum>::Adopt(new SystemDeviceEnum(devices_, ledger_));
+  return S_OK;
+}
+
+}  // namespace torvane::emulator
