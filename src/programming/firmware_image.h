@@ -21,12 +21,16 @@ inline constexpr std::uint8_t MARK_VALID_AX[2] = {0x89, 0x16};
 
 inline constexpr std::uint16_t kRequiredHeaderVersion = 0x0132;
 
-// The byte written into the image for a flash kind 0..6.
+// The byte written into the image for a flash kind 0..6 (callers refuse
+// kinds above 6 first; they get 0).
 std::uint8_t FlashTypeByteFor(FlashKind kind);
 std::optional<std::uint32_t> FlashTypeOffsetFor(ChipFamily family);
 std::optional<std::uint32_t> VersionOffsetFor(ChipFamily family);
-// Byte 0x678F x 256 + byte 0x678E.
+// Byte 0x678F x 256 + byte 0x678E; 0 for an image too short to hold them.
 std::uint16_t ImageHeaderVersion(std::span<const std::uint8_t> image);
+
+// XOR of the first length bytes; 0 for length 0.
+std::uint8_t ImageChecksum(const std::uint8_t* image, std::uint32_t length);
 
 // The image built into the program.
 std::span<const std::uint8_t> EmbeddedFirmware();
