@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "channel/camera_discovery.h"
 #include "channel/control_channel.h"
 #include "channel/selectors.h"
 #include "emulator/scripted_unit.h"
@@ -218,6 +219,54 @@ TEST(EmulatedDeviceEnvironment, ADeviceWithAFaultPlanIsServedThroughIt) {
     EXPECT_EQ(device.faults->requestsSeen, 2u);
   }
   EXPECT_EQ(environment.ledger().live(), 0);
+}
+
+// The host's discovery walks these devices as it would the system's, and
+// once its binding is dropped nothing is left referenced.
+TEST(EmulatedDeviceEnvironment, DiscoveryFindsTheCameraAndReleasesEverything) {
+  auto cameraWithChip = [](std::string name, BindingKind binding, std::uint8_t chipId) {
+    EmulatedDevice device = Device(std::move(name), binding);
+    auto unit = std::make_shared<ScriptedUnit>();
+    unit->values[SEL_REG_VALUE] = {chipId};
+    device.device = unit;
+    return device;
+  };
+  EmulatedDevice foreign = Device("foreign", BindingKind::ExtensionUnit);
+  foreign.device = nullptr;
+  const std::vector<EmulatedDevice> devices = {
+      Device("webcam", BindingKind::None), foreign,
+      cameraWithChip("8x", BindingKind::ExtensionUnitSetB, 0x85),
+      cameraWithChip("ax", BindingKind::Both, 0xA3)};
+
+  struct Case {
+    std::uint8_t filter;
+    std::int32_t result;
+    ChipFamily family;
+    ChannelMode mode;
+  };
+  const Case cases[] = {
+      {AnyFamily, 0, Family8x, ChannelMode::ExtensionUnit},
+      {OnlyAx, 0, FamilyAx, ChannelMode::Tunnel},
+      {Only6x, 1, FamilyUnknown, ChannelMode::None},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.filter));
+    EmulatedDeviceEnvironment environment(devices);
+    {
+      CameraBinding binding;
+      ASSERT_EQ(DiscoverCamera(environment, c.filter, binding, nullptr), c.result);
+      if (c.result == 0) {
+        ASSERT_TRUE(binding.channel);
+        EXPECT_EQ(binding.channel->chipFamily, c.family);
+        EXPECT_EQ(binding.channel->mode, c.mode);
+        EXPECT_GT(environment.ledger().live(), 0);
+      } else {
+        EXPECT_FALSE(binding.channel);
+        EXPECT_EQ(environment.ledger().live(), 0);
+      }
+    }
+    EXPECT_EQ(environment.ledger().live(), 0);
+  }
 }
 
 }  // namespace
