@@ -40,8 +40,9 @@ const FlashOpcodeTable& OpcodeTableForKind(std::uint8_t kind);
 // recognised. Always returns 0.
 std::int32_t DetectFlashType(FlashEngine& engine, FlashTypeCode* code);
 
-// Sends the table of the kind's low byte (26 sets) and then queries the
-// length of SEL_FLASH_DATA, whose status is returned.
+// Sends the table of the kind's low byte (an index and a value set for each
+// of the twelve slots, then the flag: 25 sets) and then queries the length
+// of SEL_FLASH_DATA, whose status is returned. No set's status is examined.
 HRESULT LoadOpcodeTable(FlashEngine& engine, std::uint32_t kind);
 HRESULT LoadCurrentOpcodeTable(FlashEngine& engine);
 
