@@ -189,8 +189,7 @@ TEST_F(FirmwareImageCheck, RejectsWrongSizesAndHeaders) {
     const char* message;
   };
   auto image = GenerateSyntheticFirmware();
-  auto shorter = image;
-  shorter.pop_back();
+  const std::vector<std::uint8_t> shorter(image.begin(), image.end() - 1);
   auto longer = image;
   longer.push_back(0xFF);
   auto wrongHeader = image;
