@@ -45,7 +45,8 @@ std::unique_ptr<AppSession> AppSession::Create(const SessionOptions& options, st
   session->settings_ = options.settingsDir.empty()
                            ? std::make_unique<IniSettings>()
                            : std::make_unique<IniSettings>(options.settingsDir);
-  session->sleeper_ = std::make_unique<TracingSleeper>(session->realSleeper_, session->trace_.get());
+  session->sleeper_ = std::make_unique<TracingSleeper>(
+      options.sleeper ? *options.sleeper : session->realSleeper_, session->trace_.get());
   session->environment_.settings = session->settings_.get();
   session->environment_.sleeper = session->sleeper_.get();
   session->environment_.observer = session->trace_.get();

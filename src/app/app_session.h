@@ -23,6 +23,8 @@ struct SessionOptions {
   std::string settingsDir;
   std::string programName = "torvane";
   std::string description;            // for the trace header
+  // Where waits go; null waits for real. Tests pass one that does not wait.
+  Sleeper* sleeper = nullptr;
 };
 
 class AppSession {

@@ -287,7 +287,7 @@ bool ParseCliArguments(const std::vector<std::string>& args, CliOptions* options
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool outIsTerminal) {
+           bool outIsTerminal, Sleeper* sleeper) {
   CliOptions options;
   std::string error;
   if (!ParseCliArguments(args, &options, &error)) {
@@ -310,6 +310,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   sessionOptions.settingsDir = options.settingsDir;
   sessionOptions.programName = kVersionText;
   sessionOptions.description = "command: " + options.command;
+  sessionOptions.sleeper = sleeper;
   bool usageError = false;
   std::unique_ptr<AppSession> session = AppSession::Create(sessionOptions, &error, &usageError);
   if (!session) {

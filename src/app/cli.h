@@ -26,9 +26,12 @@ bool ParseCliArguments(const std::vector<std::string>& args, CliOptions* options
 
 std::string CliUsage();
 
+class Sleeper;
+
 // Runs one command; the result is the process exit status. outIsTerminal
-// selects the progress bar over plain progress lines.
+// selects the progress bar over plain progress lines; sleeper, when given,
+// takes the waits instead of the system (tests).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool outIsTerminal);
+           bool outIsTerminal, Sleeper* sleeper = nullptr);
 
 }  // namespace torvane
