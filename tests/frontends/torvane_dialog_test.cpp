@@ -15,6 +15,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QMouseEvent>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -163,6 +164,7 @@ class TorvaneDialogTest : public QObject {
   void pressShowsOutcome_data();
   void pressShowsOutcome();
   void statusIsPaintedBeforeTheBlockingStep();
+  void clicksDuringTheUpdateAreDropped();
   void modalRunEnds_data();
   void modalRunEnds();
   void aboutCommand_data();
@@ -354,6 +356,34 @@ void TorvaneDialogTest::statusIsPaintedBeforeTheBlockingStep() {
   QCOMPARE(paintedDuringDownload, Shown(texts::kDownloading));
   QVERIFY(!buttonEnabledDuringDownload);
   QCOMPARE(dialog.statusText(), Shown(texts::kCompleted));
+}
+
+void TorvaneDialogTest::clicksDuringTheUpdateAreDropped() {
+  SnapshotSleeper sleeper;
+  Fixture f(QString{}, QString{}, &sleeper);
+  QVERIFY2(f.dialog, f.error.c_str());
+  CTorvaneDlg& dialog = *f.dialog;
+  dialog.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+  // An impatient user clicks the busy button during the download; the
+  // clicks wait in the queue until the procedure returns.
+  sleeper.onSleep = [&] {
+    QPushButton* button = dialog.updateButton();
+    const QPointF centre = QRectF(button->rect()).center();
+    const QPointF global = button->mapToGlobal(centre);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QCoreApplication::postEvent(button, new QMouseEvent(type, centre, global, Qt::LeftButton,
+                                                          Qt::LeftButton, Qt::NoModifier));
+    }
+  };
+  QTest::mouseClick(dialog.updateButton(), Qt::LeftButton);
+  QTest::qWait(50);
+  // They must not press "Done", which would close the dialog unseen.
+  QVERIFY(dialog.isVisible());
+  QCOMPARE(dialog.statusText(), Shown(texts::kCompleted));
+  QCOMPARE(dialog.updateButton()->text(), QStringLiteral("Done"));
+  QVERIFY(dialog.updateButton()->isEnabled());
 }
 
 void TorvaneDialogTest::modalRunEnds_data() {

@@ -1,6 +1,7 @@
 #include "torvane_dialog.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QProgressBar>
@@ -94,7 +95,17 @@ CTorvaneDlg::~CTorvaneDlg() = default;
 
 void CTorvaneDlg::OnInitDialog() { m_procedure.OnInitDialog(); }
 
-void CTorvaneDlg::OnBnClickedUpdate() { m_procedure.OnBnClickedUpdate(); }
+void CTorvaneDlg::OnBnClickedUpdate() {
+  m_procedure.OnBnClickedUpdate();
+  if (m_procedure.lastOutcome() == UpdateOutcome::Closed) return;
+  // Clicks made while the procedure blocked are still queued. They were aimed
+  // at a busy window and must not press what the button has become ("Done"
+  // closes the dialog), so they are delivered to a disabled button.
+  const bool enabled = m_btnUpdate->isEnabled();
+  m_btnUpdate->setEnabled(false);
+  QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
+  m_btnUpdate->setEnabled(enabled);
+}
 
 void CTorvaneDlg::ShowStatus(const std::string& text) {
   const QString shown = FromStatus(text);
