@@ -42,6 +42,8 @@ void PassOver(CameraBinding& binding) {
 struct ProbeResult {
   bool extensionUnit = false;
   bool tunnel = false;
+  // The node search found a unit that answers on the set it settled on.
+  bool unitFound = false;
   std::uint8_t chipId = 0xFF;
 };
 
@@ -56,7 +58,7 @@ ProbeResult ProbeDevice(CameraBinding& binding) {
     Ref<IKsTopologyInfo> topology;
     if (Succeeded(binding.filter.As(&topology)) && topology) {
       channel.mode = ChannelMode::ExtensionUnit;
-      channel.FindExtensionUnitNode(topology.Get(), binding.control.Get());
+      result.unitFound = channel.FindExtensionUnitNode(topology.Get(), binding.control.Get()) == 0;
       result.extensionUnit = true;
     }
   }
@@ -151,8 +153,10 @@ std::vector<DeviceSummary> ListDevices(DeviceEnvironment& devices, RequestObserv
     if (probe.extensionUnit || probe.tunnel) {
       summary.chipId = probe.chipId;
       summary.family = FamilyForChipId(probe.chipId);
-      summary.propertySetB =
-          probe.extensionUnit && binding.channel->nodeProperty.Property.Set == XU_PROPERTY_SET_B;
+      // A search that found no unit leaves the header on set B without any
+      // unit answering there.
+      summary.propertySetB = probe.unitFound &&
+                             binding.channel->nodeProperty.Property.Set == XU_PROPERTY_SET_B;
     }
     list.push_back(summary);
     PassOver(binding);
