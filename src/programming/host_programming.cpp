@@ -152,11 +152,11 @@ int ProgramFromHost(FlashEngine& engine, const SettingsSource& settings, std::ui
 
   LoadOpcodeTable(engine, 0);
   if (engine.PollFlashStatus() != 0) ClearFlashStatus(engine);
-  // A flash whose status cannot even be read back is not erased.
-  if (engine.TimedOut()) {
-    engine.CycleDownloadMode();
-    return Fail(checksum, hostChecksumOut, deviceChecksumOut, progress);
-  }
+  // A flash whose status cannot even be read back is not erased. Nor is
+  // download mode cycled: the camera erases its flash on entering it, and
+  // the status clear above has just lifted the protection that would have
+  // kept the old firmware.
+  if (engine.TimedOut()) return Fail(checksum, hostChecksumOut, deviceChecksumOut, progress);
 
   image[0] = MARK_PENDING;
   ProgramRange(engine, image, 0, kImageSize);
