@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,9 +30,10 @@ constexpr std::uint8_t kUnwritten = 0xEE;
                                       std::size_t from, std::size_t to) {
   for (std::size_t a = from; a < to; ++a) {
     if (dest[a] != flash[a % flash.size()]) {
-      return ::testing::AssertionFailure()
-             << "offset 0x" << std::hex << a << " holds 0x" << int{dest[a]} << ", flash 0x"
-             << int{flash[a % flash.size()]};
+      std::ostringstream text;
+      text << std::hex << "offset 0x" << a << " holds 0x" << int{dest[a]} << ", flash 0x"
+           << int{flash[a % flash.size()]};
+      return ::testing::AssertionFailure() << text.str();
     }
   }
   return ::testing::AssertionSuccess();
