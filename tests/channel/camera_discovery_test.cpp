@@ -24,24 +24,24 @@ using fakes::EmulatedRig;
 
 // A camera on a device, or (without a chip) a capture device that is not
 // one of our cameras.
-struct DeviceSpec {
+struct DeviceEntry {
   std::optional<std::uint8_t> chip;
   BindingKind binding = BindingKind::ExtensionUnit;
   bool bindFails = false;
 };
 
-std::vector<EmulatedDevice> Devices(const std::vector<DeviceSpec>& specs) {
+std::vector<EmulatedDevice> Devices(const std::vector<DeviceEntry>& entries) {
   std::vector<EmulatedDevice> devices;
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const DeviceSpec& spec = specs[i];
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const DeviceEntry& entry = entries[i];
     std::shared_ptr<EmulatedCamera> camera;
-    if (spec.chip) {
+    if (entry.chip) {
       CameraConfig config;
-      config.chipId = *spec.chip;
+      config.chipId = *entry.chip;
       camera = std::make_shared<EmulatedCamera>(config);
     }
-    EmulatedDevice device = fakes::CameraDevice(camera, spec.binding, "device " + std::to_string(i));
-    device.bindFails = spec.bindFails;
+    EmulatedDevice device = fakes::CameraDevice(camera, entry.binding, "device " + std::to_string(i));
+    device.bindFails = entry.bindFails;
     devices.push_back(device);
   }
   return devices;
@@ -189,7 +189,7 @@ TEST(OpenOverEmulatedDevices, FilterChoosesAmongTheCameras) {
 TEST(OpenOverEmulatedDevices, WalksTheDevicesInOrder) {
   struct Case {
     const char* name;
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceEntry> devices;
     std::int32_t result;
     std::uint8_t chip;
     ChannelMode mode;
