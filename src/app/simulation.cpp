@@ -139,8 +139,10 @@ Simulation::Simulation(const std::vector<SimulatedDeviceSpec>& specs) : specs_(s
           spec.version.value_or(emulator::DefaultVersion(spec.chip))));
     }
     std::error_code ec;
+    bool unloadable = false;
     if (!spec.image.empty() && std::filesystem::exists(spec.image, ec)) {
       if (!camera->LoadFlashFile(spec.image)) {
+        unloadable = true;
         loadErrors_.push_back("cannot load flash image '" + spec.image +
                               "' (it must hold exactly 65536 bytes)");
       }
@@ -157,13 +159,14 @@ Simulation::Simulation(const std::vector<SimulatedDeviceSpec>& specs) : specs_(s
     }
     devices.push_back(std::move(device));
     cameras_.push_back(std::move(camera));
+    unloadable_.push_back(unloadable);
   }
   devices_ = std::make_unique<emulator::EmulatedDeviceEnvironment>(std::move(devices));
 }
 
 bool Simulation::SaveImages(std::string* error) const {
   for (std::size_t i = 0; i < specs_.size(); ++i) {
-    if (specs_[i].image.empty()) continue;
+    if (specs_[i].image.empty() || unloadable_[i]) continue;
     if (!cameras_[i]->SaveFlashFile(specs_[i].image)) {
       if (error) *error = "cannot write flash image '" + specs_[i].image + "'";
       return false;

@@ -47,7 +47,9 @@ class Simulation {
   emulator::EmulatedDeviceEnvironment& devices() { return *devices_; }
   // The camera of the i-th spec.
   emulator::EmulatedCamera& camera(std::size_t i) { return *cameras_[i]; }
-  // Writes every image= file; false with a message when one cannot be written.
+  // Writes every image= file back, except one that could not be loaded: that
+  // file is not ours to overwrite. False with a message when one cannot be
+  // written.
   bool SaveImages(std::string* error) const;
   // A file named with image= that exists but cannot be loaded (wrong size).
   const std::vector<std::string>& loadErrors() const { return loadErrors_; }
@@ -57,6 +59,7 @@ class Simulation {
   std::vector<std::shared_ptr<emulator::EmulatedCamera>> cameras_;
   std::unique_ptr<emulator::EmulatedDeviceEnvironment> devices_;
   std::vector<std::string> loadErrors_;
+  std::vector<bool> unloadable_;  // per spec: its image file exists but was refused
 };
 
 }  // namespace torvane
