@@ -248,6 +248,9 @@ struct EmulatedCamera::State {
   bool downloadMode = false;
   std::uint8_t checksum = 0;
   std::uint32_t downloadPosition = 0;
+  // Sectors erased since download mode was entered; each is erased just
+  // before the first block byte lands in it.
+  std::vector<bool> downloadErased = std::vector<bool>(kFlashSize / kSectorSize, false);
   bool axPrepared = false;
 
   std::vector<LoggedRequest> log;
@@ -462,14 +465,14 @@ HRESULT EmulatedCamera::State::GetSelector(std::uint32_t selector, std::span<std
 
 HRESULT EmulatedCamera::State::EnterDownloadMode() {
   if (!FlashFree("download mode")) return kRefused;
-  // Erase everything a download will write, sector by sector with the loaded
-  // table's erase command. A protected or mismatched flash stays as it was.
-  for (std::uint32_t sector = 0; sector < kFlashSize; sector += kSectorSize) {
-    EraseSector(sector);
-  }
+  // Nothing is erased yet: the camera erases each sector, with the loaded
+  // table's erase command, right before the first block byte lands in it.
+  // Entering and leaving without blocks (as host programming does at its
+  // end) leaves the flash alone.
   downloadMode = true;
   checksum = 0;
   downloadPosition = 0;
+  std::fill(downloadErased.begin(), downloadErased.end(), false);
   return S_OK;
 }
 
@@ -491,6 +494,13 @@ HRESULT EmulatedCamera::State::DownloadBlock(std::span<const std::uint8_t> data)
   for (std::uint8_t byte : data) checksum ^= byte;
   if (downloadPosition < kFlashSize) {
     const std::size_t kept = std::min<std::size_t>(data.size(), kFlashSize - downloadPosition);
+    const std::uint32_t last = downloadPosition + static_cast<std::uint32_t>(kept) - 1;
+    for (std::uint32_t sector = downloadPosition / kSectorSize; kept && sector <= last / kSectorSize;
+         ++sector) {
+      if (downloadErased[sector]) continue;
+      downloadErased[sector] = true;
+      EraseSector(sector * kSectorSize);
+    }
     ProgramFlash(downloadPosition, data.first(kept));
   }
   // Saturating, so that endless blocks cannot wrap back into the flash.

@@ -711,32 +711,44 @@ TEST_F(Download, StoresTheImageInOrderAndAnswersTheChecksum) {
   }
 }
 
-TEST_F(Download, EnteringErasesUnlessProtectedAndResetsTheChecksum) {
+TEST_F(Download, BlocksEraseTheirSectorsFirstUnlessProtected) {
   EmulatedCamera camera(Config(0x83, 0x79));
   Host host(camera);
   host.LoadTable(kKind0Table);
   const Bytes before = FlashBytes(camera, 0, kFlashSize);
+  const Bytes block = Pattern(4096, 1);
 
-  // Status still 0x0C: nothing is erased.
+  // Status still 0x0C: the block's sector is neither erased nor written.
   ASSERT_EQ(host.Set(SEL_DOWNLOAD_MODE, {1}), S_OK);
   EXPECT_EQ(FlashBytes(camera, 0, kFlashSize), before);
+  host.Set(SEL_DOWNLOAD_BLOCK, block);
+  EXPECT_EQ(FlashBytes(camera, 0, kFlashSize), before);
   EXPECT_TRUE(AnyRejectionContains(camera, "block protection"));
-  host.Set(SEL_DOWNLOAD_BLOCK, Pattern(4096, 1));
   host.Set(SEL_DOWNLOAD_MODE, {0});
 
+  // Entering and leaving without blocks changes nothing.
   host.WriteStatus(0x00);
   ASSERT_EQ(host.Set(SEL_DOWNLOAD_MODE, {1}), S_OK);
-  EXPECT_TRUE(std::all_of(camera.flash().begin(), camera.flash().end(),
-                          [](std::uint8_t b) { return b == 0xFF; }));
+  ASSERT_EQ(host.Set(SEL_DOWNLOAD_MODE, {0}), S_OK);
+  EXPECT_EQ(FlashBytes(camera, 0, kFlashSize), before);
+
+  // A block erases the sector it lands in before it is written; the rest
+  // keeps the old firmware until its own blocks come.
+  ASSERT_EQ(host.Set(SEL_DOWNLOAD_MODE, {1}), S_OK);
   Bytes checksum(1);
   ASSERT_EQ(host.Get(SEL_DOWNLOAD_CHECKSUM, checksum), S_OK);
   EXPECT_EQ(checksum[0], 0) << "reset on entering";
+  ASSERT_EQ(host.Set(SEL_DOWNLOAD_BLOCK, block), S_OK);
+  EXPECT_EQ(FlashBytes(camera, 0, 4096), block);
+  EXPECT_EQ(FlashBytes(camera, 4096, kFlashSize - 4096),
+            Bytes(before.begin() + 4096, before.end()));
 }
 
 TEST_F(Download, RefusesBlocksOutOfTurn) {
   EmulatedCamera camera(Config(0x63, 0x79));
   Host host(camera);
   Prepare(host, camera);
+  const Bytes before = FlashBytes(camera, 0, kFlashSize);
   Bytes checksum(1);
   EXPECT_EQ(host.Set(SEL_DOWNLOAD_BLOCK, Bytes(4096, 0x11)), STATUS_GEN_FAILURE) << "not in mode";
   EXPECT_EQ(host.Get(SEL_DOWNLOAD_CHECKSUM, checksum), STATUS_GEN_FAILURE) << "not in mode";
@@ -745,7 +757,7 @@ TEST_F(Download, RefusesBlocksOutOfTurn) {
   EXPECT_EQ(host.Set(SEL_DOWNLOAD_BLOCK, Bytes(4097, 0x11)), STATUS_GEN_FAILURE);
   ASSERT_EQ(host.Get(SEL_DOWNLOAD_CHECKSUM, checksum), S_OK);
   EXPECT_EQ(checksum[0], 0);
-  EXPECT_EQ(camera.flash()[0], 0xFF) << "refused blocks store nothing";
+  EXPECT_EQ(FlashBytes(camera, 0, kFlashSize), before) << "refused blocks erase and store nothing";
   EXPECT_EQ(host.Set(SEL_FAMILY_AX_PREPARE, {1}), STATUS_GEN_FAILURE) << "not an 0xA_ chip";
 }
 
@@ -781,9 +793,10 @@ TEST_F(Download, BridgeCommandsWorkInDownloadMode) {
   ASSERT_EQ(host.Set(SEL_DOWNLOAD_MODE, {1}), S_OK);
   host.Set(SEL_DOWNLOAD_BLOCK, Bytes(image.begin(), image.begin() + 4096));
   host.Program(0x000000, {0xF5});
-  host.Program(0x00800C, Bytes(image.begin() + 0x800C, image.begin() + 0x8010));
   EXPECT_EQ(camera.flash()[0], image[0] & 0xF5);
-  EXPECT_EQ(FlashBytes(camera, 0x800C, 4), Bytes(image.begin() + 0x800C, image.begin() + 0x8010));
+  // The version field goes in early too; its sector is erased and written
+  // again when its block comes, with the same bytes.
+  host.Program(0x00800C, Bytes(image.begin() + 0x800C, image.begin() + 0x8010));
   for (std::uint32_t offset = 4096; offset < kFlashSize; offset += 4096) {
     ASSERT_EQ(
         host.Set(SEL_DOWNLOAD_BLOCK, Bytes(image.begin() + offset, image.begin() + offset + 4096)),
@@ -863,8 +876,7 @@ TEST(EmulatedCameraOpcodeTable, ATableThatDoesNotFitThePartMakesBlockWorkFail) {
     ASSERT_EQ(host.Set(SEL_DOWNLOAD_MODE, {1}), S_OK);
     const Bytes block = Pattern(4096, 2);
     ASSERT_EQ(host.Set(SEL_DOWNLOAD_BLOCK, block), S_OK);
-    EXPECT_EQ(FlashBytes(camera, 0, 4096) == block, c.fits) << "download";
-    EXPECT_EQ(FlashBytes(camera, 0x8000, 4096) == Bytes(4096, 0xFF), c.fits) << "download erase";
+    EXPECT_EQ(FlashBytes(camera, 0, 4096) == block, c.fits) << "download (erase, then program)";
   }
 
   // A read opcode the part lacks reads nothing.
