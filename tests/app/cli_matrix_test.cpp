@@ -43,7 +43,7 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
                                    std::istreambuf_iterator<char>());
 }
 
-using MatrixParam = std::tuple<std::uint8_t, std::uint8_t, const char*>;
+using MatrixParam = std::tuple<std::uint8_t, std::uint8_t, std::string>;
 
 class UpdateMatrix : public ::testing::TestWithParam<MatrixParam> {};
 
@@ -51,7 +51,7 @@ TEST_P(UpdateMatrix, UpdatesOrDeclinesAsTheFamilyAndPathAllow) {
   const auto [chip, part, binding] = GetParam();
   const ChipFamily family = FamilyForChipId(chip).value();
   const FlashKind kind = FlashKindForCode(part).value_or(0);
-  const bool tunnelBound = std::string(binding) == "tunnel" || std::string(binding) == "both";
+  const bool tunnelBound = binding == "tunnel" || binding == "both";
   const bool hostDriven = kind == 6 && family != FamilyAx;
 
   fakes::ScratchDirectory directory;
@@ -61,7 +61,7 @@ TEST_P(UpdateMatrix, UpdatesOrDeclinesAsTheFamilyAndPathAllow) {
   directory.WriteFile("flash.bin", std::string(factory.begin(), factory.end()));
   char device[64];
   std::snprintf(device, sizeof device, "--simulate=chip=0x%02x,part=0x%02x,binding=%s", chip,
-                part, binding);
+                part, binding.c_str());
   const std::string spec = std::string(device) + ",image=" + file.string();
 
   const CliRun update = RunCommand({"update", spec});
@@ -111,7 +111,7 @@ TEST_P(UpdateMatrix, UpdatesOrDeclinesAsTheFamilyAndPathAllow) {
 std::string MatrixName(const ::testing::TestParamInfo<MatrixParam>& info) {
   const auto [chip, part, binding] = info.param;
   char name[64];
-  std::snprintf(name, sizeof name, "chip%02x_part%02x_%s", chip, part, binding);
+  std::snprintf(name, sizeof name, "chip%02x_part%02x_%s", chip, part, binding.c_str());
   std::string text = name;
   for (char& c : text) {
     if (c == '-') c = '_';
@@ -128,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                                          std::uint8_t{0x7C}, std::uint8_t{0x7D},
                                          std::uint8_t{0x7E}, std::uint8_t{0x7F},
                                          std::uint8_t{0x80}, std::uint8_t{0x81}),
-                       ::testing::Values("xu", "xu-b", "tunnel", "both")),
+                       ::testing::Values(std::string("xu"), std::string("xu-b"),
+                                         std::string("tunnel"), std::string("both"))),
     MatrixName);
 
 }  // namespace
