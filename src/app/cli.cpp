@@ -183,18 +183,20 @@ int RunList(DeviceEnvironment& devices, RequestObserver* observer, const CliOpti
     } else {
       offers = "none";
     }
-    const bool readable = (d.extensionUnit || d.tunnel) && d.family.has_value();
+    // 0xFF is what a failed chip-ID read leaves.
+    const bool readable = (d.extensionUnit || d.tunnel) && d.chipId != 0xFF;
+    const std::string family = d.family ? FamilyName(*d.family) : "none";
     if (options.json) {
       out << (i ? ", " : "") << "{\"index\": " << i + 1 << ", \"name\": " << JsonString(d.name)
           << ", \"offers\": " << JsonString(offers);
       if (readable) {
         out << ", \"chip-id\": " << JsonString(Hex(d.chipId))
-            << ", \"family\": " << JsonString(FamilyName(*d.family));
+            << ", \"family\": " << JsonString(family);
       }
       out << '}';
     } else {
       out << i + 1 << ": " << d.name << "  offers: " << offers;
-      if (readable) out << "  chip-id: " << Hex(d.chipId) << "  family: " << FamilyName(*d.family);
+      if (readable) out << "  chip-id: " << Hex(d.chipId) << "  family: " << family;
       out << '\n';
     }
   }
@@ -239,7 +241,8 @@ bool ParseCliArguments(const std::vector<std::string>& args, CliOptions* options
         *value = arg.substr(name.size() + 1);
         return true;
       }
-      if (i + 1 >= args.size()) return false;
+      // An option in the value's place means the value is missing.
+      if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) return false;
       *value = args[++i];
       return true;
     };

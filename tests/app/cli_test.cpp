@@ -243,6 +243,7 @@ TEST(Cli, UsageErrorsNameTheCulpritAndExit64) {
       {{"--json"}, "no command"},
       {{"update", "--trace"}, "--trace"},
       {{"update", "--trace="}, "--trace"},
+      {{"update", "--trace", "--simulate"}, "--trace"},
       {{"update", "--settings"}, "--settings"},
       {{"update", "--simulate=colour=red"}, "'colour'"},
       {{"--simulate=part=0x82", "info"}, "'0x82'"},
@@ -467,7 +468,7 @@ TEST(Cli, ListShowsEveryDeviceInOrder) {
       {"chip=0x85,binding=tunnel", "tunnel", "0x85", "8x"},
       {"chip=0x63,binding=both", "both", "0x63", "6x"},
       {"chip=0x93,binding=xu-b", "xu-b", "0x93", "9x"},
-      {"chip=0x12", "xu", nullptr, nullptr},  // not one of our chips
+      {"chip=0x12", "xu", "0x12", "none"},  // readable, but not one of our chips
   };
   Args args = {"list"};
   for (const Device& d : devices) args.push_back(std::string("--simulate=") + d.spec);
