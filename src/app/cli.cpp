@@ -289,6 +289,19 @@ bool ParseCliArguments(const std::vector<std::string>& args, CliOptions* options
   return true;
 }
 
+SessionOptions SessionOptionsFor(const CliOptions& options, const std::string& programName,
+                                 const std::string& description, Sleeper* sleeper) {
+  SessionOptions session;
+  session.simulate = options.simulate;
+  session.simulateGiven = options.simulateGiven;
+  session.traceFile = options.traceFile;
+  session.settingsDir = options.settingsDir;
+  session.programName = programName;
+  session.description = description;
+  session.sleeper = sleeper;
+  return session;
+}
+
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool outIsTerminal, Sleeper* sleeper) {
   CliOptions options;
@@ -306,14 +319,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return kExitSuccess;
   }
 
-  SessionOptions sessionOptions;
-  sessionOptions.simulate = options.simulate;
-  sessionOptions.simulateGiven = options.simulateGiven;
-  sessionOptions.traceFile = options.traceFile;
-  sessionOptions.settingsDir = options.settingsDir;
-  sessionOptions.programName = kVersionText;
-  sessionOptions.description = "command: " + options.command;
-  sessionOptions.sleeper = sleeper;
+  const SessionOptions sessionOptions =
+      SessionOptionsFor(options, kVersionText, "command: " + options.command, sleeper);
   bool usageError = false;
   std::unique_ptr<AppSession> session = AppSession::Create(sessionOptions, &error, &usageError);
   if (!session) {

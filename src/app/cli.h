@@ -26,7 +26,12 @@ bool ParseCliArguments(const std::vector<std::string>& args, CliOptions* options
 
 std::string CliUsage();
 
+struct SessionOptions;
 class Sleeper;
+
+// The session a front end runs with, from its parsed options.
+SessionOptions SessionOptionsFor(const CliOptions& options, const std::string& programName,
+                                 const std::string& description, Sleeper* sleeper);
 
 // Runs one command; the result is the process exit status. outIsTerminal
 // selects the progress bar over plain progress lines; sleeper, when given,

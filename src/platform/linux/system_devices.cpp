@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/com_object.h"
 #include "platform/system_devices.h"
 
 namespace torvane {
@@ -107,42 +108,8 @@ HRESULT StatusFromErrno(int error) {
   }
 }
 
-// Reference counting for this backend's objects; each deletes itself when
-// its last reference goes.
-template <class Self, class... Interfaces>
-class Counted : public Interfaces... {
- public:
-  std::uint32_t AddRef() override { return ++refs_; }
-  std::uint32_t Release() override {
-    const std::uint32_t left = --refs_;
-    if (left == 0) delete static_cast<Self*>(this);
-    return left;
-  }
-
- protected:
-  Counted() = default;
-  ~Counted() = default;
-  Counted(const Counted&) = delete;
-  Counted& operator=(const Counted&) = delete;
-
-  template <class I>
-  HRESULT Hand(void** out) {
-    I* iface = static_cast<Self*>(this);
-    iface->AddRef();
-    *out = iface;
-    return S_OK;
-  }
-  static HRESULT NoInterface(void** out) {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-
- private:
-  std::uint32_t refs_ = 1;
-};
-
 // A bound V4L2 node. It keeps the node open for the life of the filter.
-class NodeFilter final : public Counted<NodeFilter, IBaseFilter> {
+class NodeFilter final : public ComObject<NodeFilter, IBaseFilter> {
  public:
   NodeFilter(VideoCaptureNode node, UniqueFd fd) : node_(std::move(node)), fd_(std::move(fd)) {}
 
@@ -153,7 +120,7 @@ class NodeFilter final : public Counted<NodeFilter, IBaseFilter> {
   }
 
  private:
-  friend class Counted<NodeFilter, IBaseFilter>;
+  friend class ComObject<NodeFilter, IBaseFilter>;
   ~NodeFilter() = default;
 
   // The seam for the uvcvideo extension-unit binding: it is to find the
@@ -168,7 +135,7 @@ class NodeFilter final : public Counted<NodeFilter, IBaseFilter> {
   UniqueFd fd_;
 };
 
-class NodeMoniker final : public Counted<NodeMoniker, IMoniker> {
+class NodeMoniker final : public ComObject<NodeMoniker, IMoniker> {
  public:
   explicit NodeMoniker(VideoCaptureNode node) : node_(std::move(node)) {}
 
@@ -190,13 +157,13 @@ class NodeMoniker final : public Counted<NodeMoniker, IMoniker> {
   std::string FriendlyName() override { return node_.card; }
 
  private:
-  friend class Counted<NodeMoniker, IMoniker>;
+  friend class ComObject<NodeMoniker, IMoniker>;
   ~NodeMoniker() = default;
 
   VideoCaptureNode node_;
 };
 
-class NodeEnumerator final : public Counted<NodeEnumerator, IEnumMoniker> {
+class NodeEnumerator final : public ComObject<NodeEnumerator, IEnumMoniker> {
  public:
   explicit NodeEnumerator(std::vector<VideoCaptureNode> nodes) : nodes_(std::move(nodes)) {}
 
@@ -220,14 +187,14 @@ class NodeEnumerator final : public Counted<NodeEnumerator, IEnumMoniker> {
   }
 
  private:
-  friend class Counted<NodeEnumerator, IEnumMoniker>;
+  friend class ComObject<NodeEnumerator, IEnumMoniker>;
   ~NodeEnumerator() = default;
 
   std::vector<VideoCaptureNode> nodes_;
   std::size_t next_ = 0;
 };
 
-class NodeDeviceEnum final : public Counted<NodeDeviceEnum, ICreateDevEnum> {
+class NodeDeviceEnum final : public ComObject<NodeDeviceEnum, ICreateDevEnum> {
  public:
   explicit NodeDeviceEnum(std::string directory) : directory_(std::move(directory)) {}
 
@@ -249,7 +216,7 @@ class NodeDeviceEnum final : public Counted<NodeDeviceEnum, ICreateDevEnum> {
   }
 
  private:
-  friend class Counted<NodeDeviceEnum, ICreateDevEnum>;
+  friend class ComObject<NodeDeviceEnum, ICreateDevEnum>;
   ~NodeDeviceEnum() = default;
 
   std::string directory_;

@@ -80,13 +80,8 @@ int CTorvaneApp::InitInstance(int argc, char** argv, std::ostream& out, std::ost
     return kExitSuccess;
   }
 
-  SessionOptions sessionOptions;
-  sessionOptions.simulate = options.simulate;
-  sessionOptions.simulateGiven = options.simulateGiven;
-  sessionOptions.traceFile = options.traceFile;
-  sessionOptions.settingsDir = options.settingsDir;
-  sessionOptions.programName = kDialogVersionText;
-  sessionOptions.description = "dialog";
+  const SessionOptions sessionOptions =
+      SessionOptionsFor(options, kDialogVersionText, "dialog", nullptr);
   bool usageError = false;
   std::unique_ptr<AppSession> session = AppSession::Create(sessionOptions, &error, &usageError);
   if (!session) {
