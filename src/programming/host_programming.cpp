@@ -1,7 +1,6 @@
 #include "programming/host_programming.h"
 
 #include <algorithm>
-#include <span>
 #include <vector>
 
 #include "channel/selectors.h"
@@ -15,7 +14,6 @@ namespace {
 
 constexpr std::uint32_t kGroupSize = 64;
 constexpr std::uint32_t kHalfGroup = 32;
-constexpr std::uint32_t kFlashBlockLength = 4096;
 // Blocks of up to kMaxFlashBlockLength starting below the image's end stay
 // within twice the image.
 constexpr std::size_t kVerifyAreaSize = 2 * static_cast<std::size_t>(kImageSize);
@@ -24,41 +22,6 @@ constexpr std::uint8_t kOpWriteStatus = 0x01;
 std::array<std::uint8_t, 4> AddressField(std::uint32_t address) {
   return {static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>((address >> 8) & 0xFF),
           0x00, 0x00};
-}
-
-// The read-back that ReadFlashRange performs (project code, opcode table,
-// block-length query, address sets and data gets), with the status of every
-// request examined. False at the first failure, so that a verification never
-// passes on bytes the camera did not deliver. Each block lands directly at
-// its own offset in dest; a block that would not fit fails the read.
-bool ReadBackChecked(FlashEngine& engine, const SettingsSource& settings,
-                     std::span<std::uint8_t> dest, std::uint32_t start, std::uint32_t end) {
-  ControlChannel* channel = engine.channel.get();
-  if (!channel) return false;
-  if (channel->chipFamily == Family6x || channel->chipFamily == Family9x) {
-    const std::uint8_t code = ProjectCodeFor(settings.ReadProjectSetting());
-    if (Failed(engine.WriteRegister(REG_PROJECT_CODE, code))) return false;
-  }
-  if (Failed(LoadCurrentOpcodeTable(engine))) return false;
-  std::uint32_t length = 0;
-  if (Failed(channel->GetSelectorLength(SEL_FLASH_DATA, &length))) return false;
-  const bool streamed = length == kFlashBlockLength;
-  if (!streamed && Failed(channel->GetSelectorLength(SEL_FLASH_DATA, &length))) return false;
-  if (length == 0 || length > kMaxFlashBlockLength) return false;
-
-  if (streamed) {
-    const auto field = AddressField(start);
-    if (Failed(channel->SetSelector(SEL_FLASH_ADDRESS, 4, field.data()))) return false;
-  }
-  for (std::uint32_t a = start; a < end; a += length) {
-    if (static_cast<std::size_t>(a) + length > dest.size()) return false;
-    if (!streamed) {
-      const auto field = AddressField(a);
-      if (Failed(channel->SetSelector(SEL_FLASH_ADDRESS, 4, field.data()))) return false;
-    }
-    if (Failed(channel->GetSelector(SEL_FLASH_DATA, length, dest.data() + a))) return false;
-  }
-  return true;
 }
 
 // The status-register clear before programming, as WriteStatusRegister does
@@ -132,7 +95,9 @@ int VerifyImage(FlashEngine& engine, const SettingsSource& settings, const std::
   std::vector<std::uint8_t> area(kVerifyAreaSize);
   std::transform(image, image + kImageSize, area.begin(),
                  [](std::uint8_t b) { return static_cast<std::uint8_t>(~b); });
-  if (!ReadBackChecked(engine, settings, area, 0, kImageSize)) return 0;
+  // The read-back fails on any failed request, so a verification never
+  // passes on bytes the camera did not deliver.
+  if (ReadFlashRange(engine, settings, area.data(), area.size(), 0, kImageSize) != 1) return 0;
   return std::equal(image, image + kImageSize, area.begin()) ? 1 : 0;
 }
 
@@ -153,7 +118,7 @@ int ProgramFromHost(FlashEngine& engine, const SettingsSource& settings, std::ui
   LoadOpcodeTable(engine, 0);
   if (engine.PollFlashStatus() != 0) ClearFlashStatus(engine);
   // A flash whose status cannot even be read back is not erased. Nor is
-  // download mode cycled: the camera erases its flash on entering it, and
+  // download mode cycled: a camera may erase its flash on entering it, and
   // the status clear above has just lifted the protection that would have
   // kept the old firmware.
   if (engine.TimedOut()) return Fail(checksum, hostChecksumOut, deviceChecksumOut, progress);
