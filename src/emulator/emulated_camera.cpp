@@ -137,6 +137,9 @@ struct EmulatedCamera::State {
               [this](const std::string& line) { rejections.push_back(line); }),
         registers(0x10000, 0) {
     registers[kRegChipId] = cfg.chipId;
+    // The camera's own start-up sets the project code its build expects, so
+    // reads come out right until a host writes another code.
+    registers[kRegProjectCode] = cfg.expectedProjectCode;
     // Chip select starts released whatever the family's polarity.
     registers[kRegSpiCs] = static_cast<std::uint8_t>(assertLevel && *assertLevel == 0 ? 2 : 0);
     flash.Load(FactoryFlash(cfg.chipId, DefaultByte0(cfg.chipId), DefaultVersion(cfg.chipId)));

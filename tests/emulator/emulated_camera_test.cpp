@@ -633,12 +633,12 @@ TEST(EmulatedCameraBlockRead, ServesTheAnnouncedLengthAndAdvances) {
 TEST(EmulatedCameraBlockRead, ProjectCodeUnscramblesOn6xAnd9xOnly) {
   struct Case {
     std::uint8_t chip;
-    std::optional<std::uint8_t> projectCode;  // written before reading
+    std::optional<std::uint8_t> projectCode;  // written before reading; none: the power-on code
     std::uint8_t expectedCode;
     bool clear;
   };
   const Case cases[] = {
-      {0x63, std::nullopt, 0xC3, false}, {0x63, 0xC3, 0xC3, true}, {0x93, 0xC4, 0xC3, false},
+      {0x63, std::nullopt, 0xC3, true},  {0x63, 0xC3, 0xC3, true}, {0x93, 0xC4, 0xC3, false},
       {0x93, 0xC3, 0xC3, true},          {0x63, 0x04, 0x04, true}, {0x83, std::nullopt, 0xC3, true},
       {0xA3, 0x00, 0xC3, true},
   };
