@@ -59,7 +59,7 @@ class Simulation {
   std::vector<std::shared_ptr<emulator::EmulatedCamera>> cameras_;
   std::unique_ptr<emulator::EmulatedDeviceEnvironment> devices_;
   std::vector<std::string> loadErrors_;
-  std::vector<bool> unloadable_;  // per spec: its image file exists but was refused
+  std::vector<bool> unloadable_;  // per device: its image file exists but was refused
 };
 
 }  // namespace torvane
