@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/moniker_list.h"
+
 namespace torvane::emulator {
 
 namespace {
@@ -43,41 +45,6 @@ class DeviceMoniker final : public ComObject<DeviceMoniker, IMoniker> {
   std::size_t index_;
 };
 
-class ClassEnumerator final : public ComObject<ClassEnumerator, IEnumMoniker> {
- public:
-  ClassEnumerator(DeviceList devices, std::shared_ptr<RefLedger> ledger)
-      : ComObject(std::move(ledger)), devices_(std::move(devices)) {}
-
-  HRESULT QueryInterface(const Guid& iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown) return Hand<IEnumMoniker>(out);
-    return NoInterface(out);
-  }
-
-  HRESULT Reset() override {
-    next_ = 0;
-    return S_OK;
-  }
-
-  HRESULT Next(Ref<IMoniker>* out) override {
-    if (!out) return E_POINTER;
-    out->Reset();
-    if (next_ >= devices_->size()) return S_FALSE;
-    const std::size_t index = next_++;
-    auto moniker = Ref<IMoniker>::Adopt(new DeviceMoniker(devices_, index, ledger()));
-    const auto& faults = (*devices_)[index].faults;
-    *out = faults ? FaultingMoniker::Create(std::move(moniker), faults, ledger()) : std::move(moniker);
-    return S_OK;
-  }
-
- private:
-  friend class ComObject<ClassEnumerator, IEnumMoniker>;
-  ~ClassEnumerator() = default;
-
-  DeviceList devices_;
-  std::size_t next_ = 0;
-};
-
 class SystemDeviceEnum final : public ComObject<SystemDeviceEnum, ICreateDevEnum> {
  public:
   SystemDeviceEnum(DeviceList devices, std::shared_ptr<RefLedger> ledger)
@@ -96,7 +63,15 @@ class SystemDeviceEnum final : public ComObject<SystemDeviceEnum, ICreateDevEnum
     // The system answers an empty or unknown category with S_FALSE and no
     // enumerator.
     if (!(category == CLSID_VideoInputDeviceCategory) || devices_->empty()) return S_FALSE;
-    *out = Ref<IEnumMoniker>::Adopt(new ClassEnumerator(devices_, ledger()));
+    *out = MonikerListEnumerator::Create(
+        devices_->size(),
+        [devices = devices_, ledger = ledger()](std::size_t index) {
+          auto moniker = Ref<IMoniker>::Adopt(new DeviceMoniker(devices, index, ledger));
+          const auto& faults = (*devices)[index].faults;
+          return faults ? FaultingMoniker::Create(std::move(moniker), faults, ledger)
+                        : moniker;
+        },
+        ledger());
     return S_OK;
   }
 

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/com_object.h"
+#include "platform/moniker_list.h"
 #include "platform/system_devices.h"
 
 namespace torvane {
@@ -163,37 +164,6 @@ class NodeMoniker final : public ComObject<NodeMoniker, IMoniker> {
   VideoCaptureNode node_;
 };
 
-class NodeEnumerator final : public ComObject<NodeEnumerator, IEnumMoniker> {
- public:
-  explicit NodeEnumerator(std::vector<VideoCaptureNode> nodes) : nodes_(std::move(nodes)) {}
-
-  HRESULT QueryInterface(const Guid& iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown) return Hand<IEnumMoniker>(out);
-    return NoInterface(out);
-  }
-
-  HRESULT Reset() override {
-    next_ = 0;
-    return S_OK;
-  }
-
-  HRESULT Next(Ref<IMoniker>* out) override {
-    if (!out) return E_POINTER;
-    out->Reset();
-    if (next_ >= nodes_.size()) return S_FALSE;
-    *out = Ref<IMoniker>::Adopt(new NodeMoniker(nodes_[next_++]));
-    return S_OK;
-  }
-
- private:
-  friend class ComObject<NodeEnumerator, IEnumMoniker>;
-  ~NodeEnumerator() = default;
-
-  std::vector<VideoCaptureNode> nodes_;
-  std::size_t next_ = 0;
-};
-
 class NodeDeviceEnum final : public ComObject<NodeDeviceEnum, ICreateDevEnum> {
  public:
   explicit NodeDeviceEnum(std::string directory) : directory_(std::move(directory)) {}
@@ -211,7 +181,10 @@ class NodeDeviceEnum final : public ComObject<NodeDeviceEnum, ICreateDevEnum> {
     if (!(category == CLSID_VideoInputDeviceCategory)) return S_FALSE;
     std::vector<VideoCaptureNode> nodes = ListVideoCaptureNodes(directory_);
     if (nodes.empty()) return S_FALSE;
-    *out = Ref<IEnumMoniker>::Adopt(new NodeEnumerator(std::move(nodes)));
+    const std::size_t count = nodes.size();
+    *out = MonikerListEnumerator::Create(count, [nodes = std::move(nodes)](std::size_t index) {
+      return Ref<IMoniker>::Adopt(new NodeMoniker(nodes[index]));
+    });
     return S_OK;
   }
 
