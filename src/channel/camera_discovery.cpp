@@ -7,8 +7,6 @@ namespace torvane {
 
 namespace {
 
-constexpr std::uint16_t kChipIdRegister = 0x20FF;
-
 bool FilterAdmits(std::uint8_t familyFilter, std::uint8_t chipId) {
   switch (familyFilter) {
     case AnyFamily: return true;
@@ -89,7 +87,7 @@ Ref<IEnumMoniker> VideoInputDevices(DeviceEnvironment& devices) {
 
 std::uint8_t ReadChipId(ControlChannel& channel) {
   std::uint8_t chipId = 0xFF;
-  if (Failed(ReadRegister(channel, kChipIdRegister, &chipId))) return 0xFF;
+  if (Failed(ReadRegister(channel, REG_CHIP_ID, &chipId))) return 0xFF;
   return chipId;
 }
 

@@ -45,43 +45,6 @@ class DeviceMoniker final : public ComObject<DeviceMoniker, IMoniker> {
   std::size_t index_;
 };
 
-class SystemDeviceEnum final : public ComObject<SystemDeviceEnum, ICreateDevEnum> {
- public:
-  SystemDeviceEnum(DeviceList devices, std::shared_ptr<RefLedger> ledger)
-      : ComObject(std::move(ledger)), devices_(std::move(devices)) {}
-
-  HRESULT QueryInterface(const Guid& iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ICreateDevEnum) return Hand<ICreateDevEnum>(out);
-    return NoInterface(out);
-  }
-
-  HRESULT CreateClassEnumerator(const Guid& category, Ref<IEnumMoniker>* out,
-                                std::uint32_t /*flags*/) override {
-    if (!out) return E_POINTER;
-    out->Reset();
-    // The system answers an empty or unknown category with S_FALSE and no
-    // enumerator.
-    if (!(category == CLSID_VideoInputDeviceCategory) || devices_->empty()) return S_FALSE;
-    *out = MonikerListEnumerator::Create(
-        devices_->size(),
-        [devices = devices_, ledger = ledger()](std::size_t index) {
-          auto moniker = Ref<IMoniker>::Adopt(new DeviceMoniker(devices, index, ledger));
-          const auto& faults = (*devices)[index].faults;
-          return faults ? FaultingMoniker::Create(std::move(moniker), faults, ledger)
-                        : moniker;
-        },
-        ledger());
-    return S_OK;
-  }
-
- private:
-  friend class ComObject<SystemDeviceEnum, ICreateDevEnum>;
-  ~SystemDeviceEnum() = default;
-
-  DeviceList devices_;
-};
-
 }  // namespace
 
 EmulatedDeviceEnvironment::EmulatedDeviceEnvironment(std::vector<EmulatedDevice> devices)
@@ -94,7 +57,18 @@ HRESULT EmulatedDeviceEnvironment::CoInitialize() { return S_OK; }
 
 HRESULT EmulatedDeviceEnvironment::CreateSystemDeviceEnum(Ref<ICreateDevEnum>* out) {
   if (!out) return E_POINTER;
-  *out = Ref<ICreateDevEnum>::Adopt(new SystemDeviceEnum(devices_, ledger_));
+  *out = DeviceListEnum::Create(
+      [devices = devices_, ledger = ledger_] {
+        DeviceListEnum::Listing listing;
+        listing.count = devices->size();
+        listing.make = [devices, ledger](std::size_t index) {
+          auto moniker = Ref<IMoniker>::Adopt(new DeviceMoniker(devices, index, ledger));
+          const auto& faults = (*devices)[index].faults;
+          return faults ? FaultingMoniker::Create(std::move(moniker), faults, ledger) : moniker;
+        };
+        return listing;
+      },
+      ledger_);
   return S_OK;
 }
 

@@ -7,23 +7,13 @@
 #include <memory>
 
 #include "channel/control_channel.h"
+#include "channel/register_access.h"
 #include "platform/kernel_streaming.h"
 
 namespace torvane {
 
 using FlashKind = std::uint8_t;
 using FlashTypeCode = std::uint8_t;
-
-inline constexpr std::uint16_t REG_SPI_CONTROL = 0x2020;
-inline constexpr std::uint16_t REG_SPI_BUSY = 0x2021;
-inline constexpr std::uint16_t REG_SPI_TX = 0x2022;
-inline constexpr std::uint16_t REG_SPI_RX_START = 0x2023;
-inline constexpr std::uint16_t REG_SPI_RX = 0x2024;
-inline constexpr std::uint16_t REG_SPI_CS = 0x2025;
-inline constexpr std::uint16_t REG_GPIO_A = 0x2041;
-inline constexpr std::uint16_t REG_GPIO_B = 0x2043;
-inline constexpr std::uint16_t REG_CHIP_ID = 0x20FF;
-inline constexpr std::uint16_t REG_PROJECT_CODE = 0x250F;
 
 // Bounds on the two busy loops. A byte transfer ends within microseconds,
 // so a thousand busy reads (about a second at a millisecond per USB request)

@@ -10,6 +10,11 @@ namespace torvane {
 
 CameraUpdater::CameraUpdater(const UpdaterEnvironment& environment) : environment_(environment) {}
 
+const SettingsSource& CameraUpdater::Settings() const {
+  static const DefaultSettings kDefaults;
+  return environment_.settings ? *environment_.settings : kDefaults;
+}
+
 std::int32_t CameraUpdater::Open(std::uint8_t familyFilter) {
   if (familyFilter < AnyFamily || familyFilter > OnlyAx) return 160;
   if (!environment_.devices) return 1;
@@ -49,19 +54,15 @@ std::int32_t CameraUpdater::ReadFirstBlock(std::uint8_t* buffer, std::size_t buf
 }
 
 std::int32_t CameraUpdater::ReadFirmwareVersion(std::uint32_t* version) {
-  static const DefaultSettings kDefaults;
-  const SettingsSource& settings = environment_.settings ? *environment_.settings : kDefaults;
-  return torvane::ReadFirmwareVersion(engine, settings, version);
+  return torvane::ReadFirmwareVersion(engine, Settings(), version);
 }
 
 std::int32_t CameraUpdater::Download(std::uint8_t* image, std::uint32_t length, std::uint32_t kind,
                                      std::uint8_t* hostChecksumOut,
                                      std::uint8_t* deviceChecksumOut, ProgressReport* progress) {
-  static const DefaultSettings kDefaults;
   SystemSleeper realSleeper;
-  const SettingsSource& settings = environment_.settings ? *environment_.settings : kDefaults;
   Sleeper& sleeper = environment_.sleeper ? *environment_.sleeper : realSleeper;
-  return DownloadImage(engine, settings, sleeper, image, length, kind, hostChecksumOut,
+  return DownloadImage(engine, Settings(), sleeper, image, length, kind, hostChecksumOut,
                        deviceChecksumOut, progress);
 }
 

@@ -42,6 +42,9 @@ class CameraUpdater {
   FlashEngine engine;
 
  private:
+  // The environment's settings, or the defaults when it has none.
+  const SettingsSource& Settings() const;
+
   UpdaterEnvironment environment_;
 };
 

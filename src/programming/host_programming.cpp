@@ -17,25 +17,10 @@ constexpr std::uint32_t kHalfGroup = 32;
 // Blocks of up to kMaxFlashBlockLength starting below the image's end stay
 // within twice the image.
 constexpr std::size_t kVerifyAreaSize = 2 * static_cast<std::size_t>(kImageSize);
-constexpr std::uint8_t kOpWriteStatus = 0x01;
 
 std::array<std::uint8_t, 4> AddressField(std::uint32_t address) {
   return {static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>((address >> 8) & 0xFF),
           0x00, 0x00};
-}
-
-// The status-register clear before programming, as WriteStatusRegister does
-// it for the value 0 with the ordinary write enable.
-void ClearFlashStatus(FlashEngine& engine) {
-  engine.WriteEnable();
-  engine.WriteRegister(REG_SPI_CONTROL, 0x80);
-  engine.WriteRegister(REG_SPI_CS, engine.chipSelectLevel);
-  engine.WriteRegister(REG_SPI_TX, kOpWriteStatus);
-  engine.WaitSpiIdle();
-  engine.WriteRegister(REG_SPI_TX, 0x00);
-  engine.WaitSpiIdle();
-  engine.WriteRegister(REG_SPI_CS, static_cast<std::uint8_t>(2 - engine.chipSelectLevel));
-  engine.PollFlashStatus();
 }
 
 // The outputs of a run that ends without a confirmed image: the two
@@ -116,7 +101,8 @@ int ProgramFromHost(FlashEngine& engine, const SettingsSource& settings, std::ui
   if (hostChecksumOut) *hostChecksumOut = checksum;
 
   LoadOpcodeTable(engine, 0);
-  if (engine.PollFlashStatus() != 0) ClearFlashStatus(engine);
+  // Reads the status and clears it only when it is nonzero.
+  engine.WriteStatusRegister(0x00, false);
   // A flash whose status cannot even be read back is not erased. Nor is
   // download mode cycled: a camera may erase its flash on entering it, and
   // the status clear above has just lifted the protection that would have

@@ -164,37 +164,6 @@ class NodeMoniker final : public ComObject<NodeMoniker, IMoniker> {
   VideoCaptureNode node_;
 };
 
-class NodeDeviceEnum final : public ComObject<NodeDeviceEnum, ICreateDevEnum> {
- public:
-  explicit NodeDeviceEnum(std::string directory) : directory_(std::move(directory)) {}
-
-  HRESULT QueryInterface(const Guid& iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ICreateDevEnum) return Hand<ICreateDevEnum>(out);
-    return NoInterface(out);
-  }
-
-  HRESULT CreateClassEnumerator(const Guid& category, Ref<IEnumMoniker>* out,
-                                std::uint32_t /*flags*/) override {
-    if (!out) return E_POINTER;
-    out->Reset();
-    if (!(category == CLSID_VideoInputDeviceCategory)) return S_FALSE;
-    std::vector<VideoCaptureNode> nodes = ListVideoCaptureNodes(directory_);
-    if (nodes.empty()) return S_FALSE;
-    const std::size_t count = nodes.size();
-    *out = MonikerListEnumerator::Create(count, [nodes = std::move(nodes)](std::size_t index) {
-      return Ref<IMoniker>::Adopt(new NodeMoniker(nodes[index]));
-    });
-    return S_OK;
-  }
-
- private:
-  friend class ComObject<NodeDeviceEnum, ICreateDevEnum>;
-  ~NodeDeviceEnum() = default;
-
-  std::string directory_;
-};
-
 class NodeEnvironment final : public DeviceEnvironment {
  public:
   explicit NodeEnvironment(std::string directory) : directory_(std::move(directory)) {}
@@ -204,7 +173,16 @@ class NodeEnvironment final : public DeviceEnvironment {
 
   HRESULT CreateSystemDeviceEnum(Ref<ICreateDevEnum>* out) override {
     if (!out) return E_POINTER;
-    *out = Ref<ICreateDevEnum>::Adopt(new NodeDeviceEnum(directory_));
+    // The nodes are listed afresh at every enumeration.
+    *out = DeviceListEnum::Create([directory = directory_] {
+      auto nodes = std::make_shared<std::vector<VideoCaptureNode>>(ListVideoCaptureNodes(directory));
+      DeviceListEnum::Listing listing;
+      listing.count = nodes->size();
+      listing.make = [nodes](std::size_t index) {
+        return Ref<IMoniker>::Adopt(new NodeMoniker((*nodes)[index]));
+      };
+      return listing;
+    });
     return S_OK;
   }
 
